@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Runs every benchmark that was built and prints its figures.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+for b in datastore_bench rpc_bench; do
+  if [ -x "build/bin/$b" ]; then
+    echo "== $b"
+    "build/bin/$b"
+  fi
+done
