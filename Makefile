@@ -16,8 +16,7 @@ build: deps
 
 test: build
 	cd build && ctest --output-on-failure -j $(JOBS)
-	@if [ -d tests/python ] && ls tests/python/test_*.py >/dev/null 2>&1; then \
-	  KYV_BUILD_DIR=$(CURDIR)/build $(PY) -m pytest -q tests/python; fi
+	KYV_BUILD_DIR=$(CURDIR)/build $(PY) -m pytest -q -p no:cacheprovider $(wildcard tests/python tests/e2e)
 
 test-asan: deps
 	cmake -S . -B build-asan $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=Debug -DKYV_SANITIZE=ON -DKYV_BUILD_BENCH=OFF
