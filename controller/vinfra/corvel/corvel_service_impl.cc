@@ -6,6 +6,7 @@
 
 #include "controller/vinfra/corvel/corvel_config_watchers.h"
 #include "controller/vinfra/corvel/corvel_globals.h"
+#include "controller/vinfra/corvel/corvel_inventory.h"
 #include "platform/datastore/datastore.h"
 #include "platform/datastore/db_cache.h"
 #include "platform/datastore/transaction.h"
@@ -28,6 +29,18 @@ CorvelServiceImpl::CorvelServiceImpl(bool discovery)
 CorvelServiceImpl::~CorvelServiceImpl() {
   Terminate();
   if (reload_process_vcenter_disc_timer_) reload_process_vcenter_disc_timer_->Stop();
+  for (CorvelInventory* inv : vcenter_map_) delete inv;
+}
+
+int CorvelServiceImpl::VICheckVcenter(const std::string& vc_uuid, CorvelInventory** vcenter) {
+  for (CorvelInventory* inv : vcenter_map_) {
+    if (inv->vcentercloud_uuid_ == vc_uuid) {
+      *vcenter = inv;
+      return 0;
+    }
+  }
+  *vcenter = nullptr;
+  return 1;
 }
 
 std::string CorvelServiceImpl::svc_q_name() {
@@ -168,6 +181,14 @@ void CorvelServiceImpl::HandleImageTableChanges(ImageObject*) {
   TRACE(p_logger_, TRACE_LEVEL_DEBUG) << ":";
 }
 
+bool CorvelServiceImpl::SeCreateLimitReached() {
+  if (num_outstanding_se_req_ < kMaxOutstandingSeReq) return false;
+  TRACE(p_logger_, TRACE_LEVEL_DEBUG) << "Num outstanding SE create requests : "
+                                      << num_outstanding_se_req_ << " Limit reached : "
+                                      << kMaxOutstandingSeReq;
+  return true;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Fault injection
 
@@ -195,6 +216,20 @@ bool CorvelServiceImpl::CheckForFaultInject(FAULT_API_TYPE api, VCENTER_MGR_STAT
 }
 
 // ---------------------------------------------------------------------------------------------
+// Notifications of the vCenter manager
+
+CorvelInventory* CorvelServiceImpl::RouteNotification(const std::string& vcenter_url,
+                                                      const std::string& dc_uuid) {
+  for (CorvelInventory* inv : vcenter_map_) {
+    TRACE(p_logger_, TRACE_LEVEL_DEBUG) << "Retrieved IP : " << inv->vCenter_url_;
+    if (inv->vCenter_url_ == vcenter_url && inv->datacenter_uuid_ == dc_uuid) return inv;
+  }
+  TRACE(p_logger_, TRACE_LEVEL_DEBUG) << "vCenter : " << vcenter_url << " Datacenter : " << dc_uuid
+                                      << "  Not found";
+  return nullptr;
+}
+
+// ---------------------------------------------------------------------------------------------
 // Served methods whose handlers come with their own areas: each completes its call at once.
 
 namespace {
@@ -204,18 +239,28 @@ void Complete(google::protobuf::Closure* done) {
 }  // namespace
 
 void CorvelServiceImpl::VIGlobalVMNotification(google::protobuf::RpcController*,
-                                               const VIGlobalVMNotif*, VoidResponse*,
+                                               const VIGlobalVMNotif* request, VoidResponse*,
                                                google::protobuf::Closure* done) {
+  if (CorvelInventory* inv = RouteNotification(request->vcenter_url(), request->dc_uuid())) {
+    inv->VIVMNotification(request);
+  }
   Complete(done);
 }
 void CorvelServiceImpl::VIGlobalResourceNotification(google::protobuf::RpcController*,
-                                                     const VIGlobalResourceNotif*, VoidResponse*,
+                                                     const VIGlobalResourceNotif* request,
+                                                     VoidResponse*,
                                                      google::protobuf::Closure* done) {
+  if (CorvelInventory* inv = RouteNotification(request->vcenter_url(), request->dc_uuid())) {
+    inv->VIResourceNotification(request);
+  }
   Complete(done);
 }
 void CorvelServiceImpl::VIVcenterConnectStatus(google::protobuf::RpcController*,
-                                               const VIVcenterStatus*, VoidResponse*,
+                                               const VIVcenterStatus* request, VoidResponse*,
                                                google::protobuf::Closure* done) {
+  if (CorvelInventory* inv = RouteNotification(request->vcenter_url(), request->dc_uuid())) {
+    inv->VIVcenterConnectStatus(request);
+  }
   Complete(done);
 }
 void CorvelServiceImpl::VIValidateVcenter(google::protobuf::RpcController*,

@@ -48,6 +48,14 @@ class CorvelServiceImpl : public CorvelService {
   // Called by the worker each time the link to the vCenter manager comes up.
   void HandleTcpUp();
 
+  // 0 and the first inventory whose vCenter record key equals `vc_uuid`; else 1 and null.
+  int VICheckVcenter(const std::string& vc_uuid, CorvelInventory** vcenter);
+  // The inventory a notification is for: the first whose vCenter URL and datacenter uuid both
+  // match exactly (case-sensitive); null (traced) when none does.
+  CorvelInventory* RouteNotification(const std::string& vcenter_url, const std::string& dc_uuid);
+  // The configured clouds, in creation order (owned by the service).
+  std::vector<CorvelInventory*>& vcenter_map() { return vcenter_map_; }
+
   // Reactions to configuration changes (system configuration, controller cluster, SE images).
   void UpdateVcenterRuntimeStatus(SysConfObject* sysconf);
   void SysconfChangeCheckHostConnectivity();
@@ -57,6 +65,14 @@ class CorvelServiceImpl : public CorvelService {
   // Arms the host quarantine timer (120 s); its expiry re-arms it.
   void StartQuarantineTimer();
   void QuarantineTimerExpiry();
+
+  // SE creations in flight at the vCenter manager, at most kMaxOutstandingSeReq. True (with
+  // its log line) when the limit is reached and no further creation may be sent.
+  static constexpr int kMaxOutstandingSeReq = 4;
+  bool SeCreateLimitReached();
+  int num_outstanding_se_req() const { return num_outstanding_se_req_; }
+  int num_outstanding_cloud_req() const { return num_outstanding_cloud_req_; }
+  int num_outstanding_resync_req() const { return num_outstanding_resync_req_; }
 
   // Fault injection.
   bool CheckForFaultInject(FAULT_API_TYPE api, VCENTER_MGR_STATUS* status);

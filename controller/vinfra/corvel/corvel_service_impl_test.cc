@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "controller/vinfra/corvel/corvel_globals.h"
+#include "controller/vinfra/corvel/corvel_inventory.h"
 #include "controller/vinfra/corvel/corvel_test_util.h"
 
 namespace {
@@ -112,6 +113,60 @@ TEST_F(ServiceTest, TerminateStopsSubscriptionAndQuarantineTimer) {
   EXPECT_EQ(svc_->Terminate(), SYSERR_SUCCESS);
   EXPECT_EQ(clock_->pending_timers(), 0u);
   EXPECT_EQ(TaskQueue::FindConsumer(CorvelServiceImpl::svc_q_name()), nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+class RoutingTest : public ServiceTest {
+ protected:
+  CorvelInventory* AddInventory(const std::string& url, const std::string& dc_uuid,
+                                const std::string& cloud) {
+    auto* inv = new CorvelInventory(url, "admin", "pw", "mgmt", "dc", "", "vrf", dc_uuid, 0,
+                                    nullptr, svc_.get(), &io_);
+    inv->cloud_uuid_ = inv->vcentercloud_uuid_ = cloud;
+    svc_->vcenter_map().push_back(inv);
+    return inv;
+  }
+};
+
+TEST_F(RoutingTest, NotificationsReachOnlyTheExactUrlAndDatacenter) {
+  CorvelInventory* a = AddInventory("vc1.example", "datacenter-2-cloud-a", "cloud-a");
+  CorvelInventory* b = AddInventory("vc1.example", "datacenter-7-cloud-b", "cloud-b");
+  EXPECT_EQ(svc_->RouteNotification("vc1.example", "datacenter-7-cloud-b"), b);
+  EXPECT_EQ(svc_->RouteNotification("vc1.example", "datacenter-2-cloud-a"), a);
+  EXPECT_EQ(svc_->RouteNotification("VC1.example", "datacenter-2-cloud-a"), nullptr);
+  EXPECT_EQ(svc_->RouteNotification("vc1.example", "datacenter-9-cloud-x"), nullptr);
+
+  // Every notification call completes, matched or not.
+  int completed = 0;
+  auto count = google::protobuf::NewPermanentCallback(+[](int* c) { ++*c; }, &completed);
+  VIGlobalVMNotif vm;
+  vm.set_vcenter_url("vc1.example");
+  vm.set_dc_uuid("nowhere");
+  VIGlobalResourceNotif res;
+  res.set_vcenter_url("vc1.example");
+  res.set_dc_uuid("datacenter-7-cloud-b");
+  VIVcenterStatus st;
+  VoidResponse rsp;
+  svc_->VIGlobalVMNotification(nullptr, &vm, &rsp, count);
+  svc_->VIGlobalResourceNotification(nullptr, &res, &rsp, count);
+  svc_->VIVcenterConnectStatus(nullptr, &st, &rsp, count);
+  EXPECT_EQ(completed, 3);
+  delete count;
+}
+
+TEST_F(RoutingTest, InventoryLookupsAndCredentials) {
+  AddInventory("vc1.example", "datacenter-2-cloud-a", "cloud-a");
+  CorvelInventory* found = nullptr;
+  EXPECT_EQ(svc_->VICheckVcenter("cloud-a", &found), 0);
+  ASSERT_NE(found, nullptr);
+  EXPECT_EQ(svc_->VICheckVcenter("cloud-z", &found), 1);
+  EXPECT_EQ(found, nullptr);
+  EXPECT_EQ(CorvelInventoryGetVcenterUsername("cloud-a"), "admin");
+  EXPECT_EQ(CorvelInventoryGetVcenterUrl("cloud-a"), "vc1.example");
+  EXPECT_EQ(CorvelInventoryGetVcenterUrl("cloud-z"), "");
 }
 
 }  // namespace
