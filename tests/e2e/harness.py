@@ -70,6 +70,19 @@ class Proc:
         raise AssertionError(f"{os.path.basename(self.args[0])}: no line matching {pattern!r} "
                              f"within {timeout}s; stderr tail:\n{''.join(self.err[-20:])}")
 
+    def wait_for_count(self, pattern, n, timeout=20.0):
+        """Waits until `n` lines in all have matched `pattern`."""
+        deadline = time.monotonic() + timeout
+        while self.count(pattern) < n:
+            remaining = deadline - time.monotonic()
+            if remaining <= 0:
+                raise AssertionError(f"{os.path.basename(self.args[0])}: {self.count(pattern)} of "
+                                     f"{n} lines matching {pattern!r} within {timeout}s")
+            try:
+                self.lines.get(timeout=remaining)
+            except queue.Empty:
+                pass
+
     def count(self, pattern):
         rx = re.compile(pattern)
         return sum(1 for line in self.out + self.err if rx.search(line))

@@ -1,5 +1,6 @@
 // corvel-cli: the operator's command line over a host's admin port.
 #include <gflags/gflags.h>
+#include <glog/logging.h>
 #include <google/protobuf/util/json_util.h>
 
 #include <fstream>
@@ -153,7 +154,11 @@ int Events(BlockingRpcClient* client) {
 int main(int argc, char** argv) {
   gflags::SetUsageMessage(kUsage);
   kyv::HandleHelpFlag(argc, argv, {"tools/corvel_cli"});
+  // Library log lines stay quiet unless something goes wrong.
+  FLAGS_logtostderr = true;
+  FLAGS_minloglevel = google::GLOG_WARNING;
   gflags::ParseCommandLineFlags(&argc, &argv, true);
+  google::InitGoogleLogging(argv[0]);
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty()) return Fail("no command; see --help");
 
