@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "controller/vinfra/corvel/corvel_config_watchers.h"
+#include "controller/vinfra/corvel/corvel_events.h"
 #include "controller/vinfra/corvel/corvel_globals.h"
 #include "controller/vinfra/corvel/corvel_inventory.h"
 #include "platform/datastore/datastore.h"
@@ -320,8 +321,9 @@ void CorvelServiceImpl::VIQueryHostsCapability(google::protobuf::RpcController*,
                                                google::protobuf::Closure* done) {
   Complete(done);
 }
-void CorvelServiceImpl::VIGenEvent(google::protobuf::RpcController*, const VITestEventGen*,
+void CorvelServiceImpl::VIGenEvent(google::protobuf::RpcController*, const VITestEventGen* request,
                                    VoidResponse*, google::protobuf::Closure* done) {
+  CorvelVIGenEvent(*request);
   Complete(done);
 }
 void CorvelServiceImpl::VIVmPowerStateChange(google::protobuf::RpcController*,

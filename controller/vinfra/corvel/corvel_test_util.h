@@ -14,6 +14,8 @@
 #include "platform/datastore/datastore.h"
 #include "platform/datastore/db_cache.h"
 #include "platform/datastore/transaction.h"
+#include "platform/events/event_api.h"
+#include "platform/datastore/transaction.h"
 #include "platform/svc/task_queue.h"
 #include "proto/config.pb.h"
 
@@ -59,9 +61,40 @@ inline void PutConfig(const google::protobuf::Message& msg, const std::string& u
   ASSERT_EQ(txn->Commit(false), SYSERR_SUCCESS);
 }
 
+// Commits a runtime record under (its table, its uuid).
+inline void PutRuntime(const google::protobuf::Message& msg) {
+  const auto* f = msg.GetDescriptor()->FindFieldByName("uuid");
+  auto* txn = new Transaction();
+  txn->db_view()->DbUpdate(DbIndex(db_table_name_from_pb(msg.GetDescriptor()->name()),
+                                   msg.GetReflection()->GetString(msg, f)),
+                           nullptr, &msg, false, false, false);
+  ASSERT_EQ(txn->Commit(false), SYSERR_SUCCESS);
+}
+
+// Reads a committed runtime record; false when absent.
+template <typename Record>
+bool GetRuntime(const std::string& uuid, Record* out) {
+  google::protobuf::Message* cfg = nullptr;
+  google::protobuf::Message* rt = nullptr;
+  if (Datastore::g_db_->GetInternal(db_table_name_from_pb(Record::descriptor()->name()), uuid, &cfg,
+                                    &rt) != SYSERR_SUCCESS) {
+    return false;
+  }
+  bool ok = false;
+  if (auto* r = dynamic_cast<Record*>(rt)) {
+    out->CopyFrom(*r);
+    ok = true;
+  }
+  delete cfg;
+  delete rt;
+  return ok;
+}
+
 class ConnectorFixture : public ::testing::Test {
  protected:
   void SetUp() override {
+    FLAGS_event_log_file = "";  // events stay in the in-memory tail
+    EventSink::Get().ClearTail();
     db_ = Datastore::InMemory();
     Datastore::g_db_ = db_.get();
     db_->AttachObjectClient(&io_);
