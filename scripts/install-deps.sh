@@ -24,13 +24,24 @@ for p in "${PACKAGES[@]}"; do
   fi
 done
 
-if [ ${#missing[@]} -eq 0 ]; then
-  exit 0
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "install-deps: installing ${missing[*]}"
+  SUDO=""
+  if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
-echo "install-deps: installing ${missing[*]}"
-SUDO=""
-if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
-export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+# The user-agent patterns, from the npm registry, pinned, into the project (not committed).
+UAP_VERSION=0.18.0
+UAP_DIR="$(cd "$(dirname "$0")/.." && pwd)/third_party/uap-core"
+if [ ! -f "$UAP_DIR/regexes.yaml" ] || [ "$(cat "$UAP_DIR/VERSION" 2>/dev/null)" != "$UAP_VERSION" ]; then
+  echo "install-deps: fetching uap-core $UAP_VERSION"
+  tmp=$(mktemp -d)
+  (cd "$tmp" && npm pack --silent "uap-core@$UAP_VERSION" >/dev/null && tar xzf "uap-core-$UAP_VERSION.tgz")
+  mkdir -p "$UAP_DIR"
+  cp "$tmp/package/regexes.yaml" "$tmp/package/LICENSE" "$UAP_DIR/"
+  echo "$UAP_VERSION" > "$UAP_DIR/VERSION"
+  rm -rf "$tmp"
+fi
