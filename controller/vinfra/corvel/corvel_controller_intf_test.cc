@@ -119,6 +119,16 @@ TEST_F(WorkerTest, UnresolvableManagerAddressIsRetriedLikeARefusedConnection) {
   EXPECT_EQ(worker_->service()->tcp_up_count(), 0);
 }
 
+TEST_F(WorkerTest, UnreadableIdentityEndsTheProcessWithStatusZeroAndAnErrorLine) {
+  FLAGS_logtostderr = true;
+  EXPECT_EXIT(
+      {
+        Datastore::g_db_ = nullptr;  // the identity cannot be read
+        MakeWorker();
+      },
+      ::testing::ExitedWithCode(0), "E.*Not able to retrieve Controller UUID. Exiting");
+}
+
 TEST_F(WorkerTest, TerminateStopsTheSubscriptionButKeepsTheLink) {
   vcmgr_->listen();
   tcp::socket peer(io_);

@@ -111,8 +111,8 @@ void CorvelServiceImpl::QuarantineTimerExpiry() {
 }
 
 void CorvelServiceImpl::RetrieveControllerUUID() {
-  Datastore* db = Datastore::g_db_ != nullptr ? Datastore::g_db_ : p_datastore_;
-  if (db == nullptr) throw std::runtime_error("no datastore");
+  // Transactions run on the process datastore.
+  if (Datastore::g_db_ == nullptr) throw std::runtime_error("no process datastore");
   auto* txn = new Transaction();
   std::vector<DbIndex> indexes;
   const std::string table = db_table_name_from_pb(Cluster::descriptor()->name());
