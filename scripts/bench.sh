@@ -8,3 +8,7 @@ for b in datastore_bench rpc_bench corvel_store_bench vcmgr_sim_bench; do
     "build/bin/$b"
   fi
 done
+if ls build/python/trailsift*.so >/dev/null 2>&1; then
+  echo "== trailsift_bench"
+  KYV_BUILD_DIR=build /usr/bin/python3 bench/trailsift_bench.py
+fi
