@@ -2,7 +2,7 @@
 # Runs every benchmark that was built and prints its figures.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-for b in datastore_bench rpc_bench corvel_store_bench vcmgr_sim_bench; do
+for b in datastore_bench rpc_bench corvel_store_bench vcmgr_sim_bench uap_bench; do
   if [ -x "build/bin/$b" ]; then
     echo "== $b"
     "build/bin/$b"
