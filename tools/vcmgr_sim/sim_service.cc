@@ -520,27 +520,38 @@ void SimService::DeleteSEVM(RpcController*, const VIDeleteSEVMReq* req, VIDelete
   feed_.VmChanged(Change::kLeave, removed);
 }
 
+template <typename Action>
+ActionResult SimService::GuardedVmChange(const VIAdminCredentials& admin, const std::string& datacenter,
+                                         FAULT_API_TYPE api, VCENTER_MGR_STATUS failure,
+                                         const std::string& fault_text, Action action) {
+  std::string text;
+  VCENTER_MGR_STATUS fault = failure;
+  CorvelVMRuntime vm;
+  ActionResult result;
+  if (Admit(admin, datacenter, &text) != CORVEL_SUCCESS) {
+    result.status = AUTHENTICATION_FAILURE;
+    result.text = text;
+  } else if (faults_.Fire(api, &fault)) {
+    result.status = FaultStatus(fault, failure);
+    result.text = fault_text + " (injected fault)";
+  } else {
+    result = action(&vm);
+  }
+  if (result.ok()) feed_.VmChanged(Change::kModify, vm);
+  return result;
+}
+
 void SimService::SetMgmtIpSEVM(RpcController*, const VISetMgmtIpSEVMReq* req, VISetMgmtIpSEVMRsp* rsp,
                                Closure* done) {
   Completion completion(done);
   rsp->set_sevm_uuid(req->sevm_uuid());
   rsp->set_host_uuid(req->host_uuid());
-  std::string text;
-  VCENTER_MGR_STATUS fault = SEVM_SET_MGMT_IP_FAILED;
-  CorvelVMRuntime vm;
-  ActionResult result;
-  if (Admit(req->admin(), "", &text) != CORVEL_SUCCESS) {
-    result.status = AUTHENTICATION_FAILURE;
-    result.text = text;
-  } else if (faults_.Fire(SET_MGMT_IP, &fault)) {
-    result.status = FaultStatus(fault, SEVM_SET_MGMT_IP_FAILED);
-    result.text = "Management IP of " + req->sevm_mor() + " not set (injected fault)";
-  } else {
-    result = SetMgmtIp(inv_, *req, true, &vm);
-  }
+  ActionResult result = GuardedVmChange(
+      req->admin(), "", SET_MGMT_IP, SEVM_SET_MGMT_IP_FAILED,
+      "Management IP of " + req->sevm_mor() + " not set",
+      [&](CorvelVMRuntime* vm) { return SetMgmtIp(inv_, *req, true, vm); });
   rsp->set_status(result.status);
   rsp->set_status_string(result.text);
-  if (result.ok()) feed_.VmChanged(Change::kModify, vm);
 }
 
 void SimService::ModifyMgmtIpSEVM(RpcController*, const VISetMgmtIpSEVMReq* req, VISetMgmtIpSEVMRsp* rsp,
@@ -548,43 +559,23 @@ void SimService::ModifyMgmtIpSEVM(RpcController*, const VISetMgmtIpSEVMReq* req,
   Completion completion(done);
   rsp->set_sevm_uuid(req->sevm_uuid());
   rsp->set_host_uuid(req->host_uuid());
-  std::string text;
-  VCENTER_MGR_STATUS fault = SEVM_SET_MGMT_IP_FAILED;
-  CorvelVMRuntime vm;
-  ActionResult result;
-  if (Admit(req->admin(), "", &text) != CORVEL_SUCCESS) {
-    result.status = AUTHENTICATION_FAILURE;
-    result.text = text;
-  } else if (faults_.Fire(MODIFY_MGMT_IP, &fault)) {
-    result.status = FaultStatus(fault, SEVM_SET_MGMT_IP_FAILED);
-    result.text = "Management IP of " + req->sevm_mor() + " not changed (injected fault)";
-  } else {
-    result = SetMgmtIp(inv_, *req, false, &vm);
-  }
+  ActionResult result = GuardedVmChange(
+      req->admin(), "", MODIFY_MGMT_IP, SEVM_SET_MGMT_IP_FAILED,
+      "Management IP of " + req->sevm_mor() + " not changed",
+      [&](CorvelVMRuntime* vm) { return SetMgmtIp(inv_, *req, false, vm); });
   rsp->set_status(result.status);
   rsp->set_status_string(result.text);
-  if (result.ok()) feed_.VmChanged(Change::kModify, vm);
 }
 
 void SimService::SetvNicNw(RpcController*, const VISetvNicNwReq* req, VISetvNicNwRsp* rsp, Closure* done) {
   Completion completion(done);
   rsp->set_sevm_uuid(req->sevm_uuid());
-  std::string text;
-  VCENTER_MGR_STATUS fault = SEVM_VNIC_FAILURE;
-  CorvelVMRuntime vm;
-  ActionResult result;
-  if (Admit(req->vcenter_admin(), req->dc_uuid(), &text) != CORVEL_SUCCESS) {
-    result.status = AUTHENTICATION_FAILURE;
-    result.text = text;
-  } else if (faults_.Fire(MODIFY_VNIC, &fault)) {
-    result.status = FaultStatus(fault, SEVM_VNIC_FAILURE);
-    result.text = "vNICs of " + req->vcenter_sevm_mor() + " not changed (injected fault)";
-  } else {
-    result = SetVnicNetworks(inv_, *req, &vm);
-  }
+  ActionResult result = GuardedVmChange(
+      req->vcenter_admin(), req->dc_uuid(), MODIFY_VNIC, SEVM_VNIC_FAILURE,
+      "vNICs of " + req->vcenter_sevm_mor() + " not changed",
+      [&](CorvelVMRuntime* vm) { return SetVnicNetworks(inv_, *req, vm); });
   rsp->set_status(result.status);
   rsp->set_status_string(result.text);
-  if (result.ok()) feed_.VmChanged(Change::kModify, vm);
 }
 
 void SimService::ChangeVMPowerState(RpcController*, const VIVMPowerChangeReq* req, VIVMPowerChangeRsp* rsp,

@@ -10,6 +10,7 @@
 #include "tools/vcmgr_sim/fault_table.h"
 #include "tools/vcmgr_sim/inventory.h"
 #include "tools/vcmgr_sim/monitor_feed.h"
+#include "tools/vcmgr_sim/sevm_actions.h"
 
 namespace vcmgr_sim {
 
@@ -96,6 +97,13 @@ class SimService : public vCenterMgrService {
                            std::string* text);
   // The status to report for a fired fault: its own, or `fallback` when it reads as success.
   static VCENTER_MGR_STATUS FaultStatus(VCENTER_MGR_STATUS status, VCENTER_MGR_STATUS fallback);
+  // An SE VM change guarded like every such request: the account (and datacenter) first, then
+  // the armed fault `api` (reported as `failure` with `fault_text`), then `action`. A change
+  // that succeeds is reported as a modified VM.
+  template <typename Action>
+  ActionResult GuardedVmChange(const VIAdminCredentials& admin, const std::string& datacenter,
+                               FAULT_API_TYPE api, VCENTER_MGR_STATUS failure,
+                               const std::string& fault_text, Action action);
   void RecordProgress(const std::string& name, const std::string& cloud, const std::string& host, bool ok,
                       const std::string& text);
   // Port groups as discovery sees them, with the DISC_PGNAME_ERR clash when armed.
