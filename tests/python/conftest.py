@@ -22,6 +22,16 @@ sys.path.insert(0, str(BUILD_DIR / "python"))
 
 PYTHON = "/usr/bin/python3"
 SINK_SCRIPT = REPO / "tools" / "bulk_sink" / "bulk_sink.py"
+# The user agent patterns are read once, when trailsift is imported: the suite uses the real ones.
+UAP_REGEXES = REPO / "third_party" / "uap-core" / "regexes.yaml"
+# A verbose cipher listing as the controller ships it (one blank between fields).
+CIPHER_LISTING = """\
+TLS_AES_256_GCM_SHA384 TLSv1.3 Kx=any Au=any Enc=AESGCM(256) Mac=AEAD
+ECDHE-RSA-AES256-GCM-SHA384 TLSv1.2 Kx=ECDH Au=RSA Enc=AESGCM(256) Mac=AEAD
+DHE-RSA-AES128-GCM-SHA256 TLSv1.2 Kx=DH Au=RSA Enc=AESGCM(128) Mac=AEAD
+ECDHE-RSA-CHACHA20-POLY1305 TLSv1.2 Kx=ECDH Au=RSA Enc=CHACHA20/POLY1305(256) Mac=AEAD
+AES128-SHA SSLv3 Kx=RSA Au=RSA Enc=AES(128) Mac=SHA1
+"""
 
 
 class BulkSink:
@@ -97,15 +107,21 @@ def sink(sink_process):
 
 @pytest.fixture(scope="session")
 def side_dir(tmp_path_factory):
-    """Directory of the side files that `trailsift` reads (all absent unless a test writes them)."""
-    return tmp_path_factory.mktemp("side")
+    """Directory of the side files that `trailsift` reads. The cipher listing (read once, on
+    first use) is there from the start, and so is an empty IP address group file (a missing one
+    is reported at every worker construction); the tenant map and the country database are
+    absent unless a test writes them."""
+    side = tmp_path_factory.mktemp("side")
+    (side / "openssl_ciphers").write_text(CIPHER_LISTING)
+    (side / "ip_address_groups_proto").write_bytes(b"")
+    return side
 
 
 def trailsift_env(port, side):
     """The environment overrides of `trailsift`: bulk port and side files under `side`."""
     return {
         "KYV_TRAILSIFT_BULK_PORT": str(port),
-        "KYV_TRAILSIFT_REGEXES": str(side / "regexes.yaml"),
+        "KYV_TRAILSIFT_REGEXES": str(UAP_REGEXES),
         "KYV_TRAILSIFT_GEOIP_DB": str(side / "GeoIP.dat"),
         "KYV_TRAILSIFT_TENANT_MAP": str(side / "vs_tenant_map"),
         "KYV_TRAILSIFT_CIPHERS": str(side / "openssl_ciphers"),
@@ -124,13 +140,44 @@ def trailsift(sink_process, side_dir):
 
 
 @pytest.fixture
+def ip_groups(trailsift, side_dir):
+    """Writes IP address groups (IpAddrGroup messages, or raw record bytes) into the session's
+    group file and reloads the table; the file is emptied and the table reloaded afterwards."""
+    from tslogs import record
+    path = side_dir / "ip_address_groups_proto"
+
+    def load(groups, reload=True):
+        path.write_bytes(b"".join(record(g) for g in groups))
+        if reload:
+            trailsift.IndexWorker.create_ipg()
+
+    yield load
+    path.write_bytes(b"")
+    trailsift.IndexWorker.create_ipg()
+
+
+@pytest.fixture
+def tenant_map(side_dir):
+    """Writes the tenant map: {virtual service: tenant}. Entries read once stay in the module
+    for the session, so tests use virtual service names of their own."""
+
+    def write(mapping):
+        (side_dir / "vs_tenant_map").write_text(
+            "".join("%s,%s\n" % item for item in mapping.items()))
+
+    return write
+
+
+@pytest.fixture
 def isolated(side_dir):
     """Runs Python code in a fresh interpreter with `trailsift`'s overrides and a given bulk
-    port; returns the finished process (text stdout and stderr)."""
+    port (and further environment overrides); returns the finished process (text stdout and
+    stderr)."""
 
-    def run(code, port, timeout=60):
+    def run(code, port, timeout=60, env_overrides=None):
         env = dict(os.environ)
         env.update(trailsift_env(port, side_dir))
+        env.update(env_overrides or {})
         env["PYTHONPATH"] = os.pathsep.join([str(BUILD_DIR / "python"),
                                              str(Path(__file__).parent)])
         return subprocess.run([PYTHON, "-c", code], env=env, capture_output=True, text=True,

@@ -12,6 +12,7 @@
 #include "infrastructure/common/log_renderer/bulk_answer.h"
 #include "infrastructure/common/log_renderer/doc_id.h"
 #include "infrastructure/common/log_renderer/event_desc_func.h"
+#include "infrastructure/common/log_renderer/field_value.h"
 #include "infrastructure/common/log_renderer/trailsift.h"
 #include "platform/log_renderer/elastic_search_writer.h"
 #include "platform/log_renderer/es_renderer.h"
@@ -42,6 +43,24 @@ void AddPage(EventLog* event, EventPage page) {
   const std::string& name = EventPage_Name(page);
   const auto& pages = event->event_pages();
   if (std::find(pages.begin(), pages.end(), name) == pages.end()) event->add_event_pages(name);
+}
+
+// The value (or each value of a repeated field) with "%d", "%u" or "%lu" and a blank after it.
+template <typename T>
+void AppendNumbers(const Message& message, const FieldDescriptor* field,
+                   T (google::protobuf::Reflection::*get)(const Message&, const FieldDescriptor*)
+                       const,
+                   std::string* out) {
+  const auto* r = message.GetReflection();
+  const auto append = [out](T value) {
+    *out += fmt::format_int(value).c_str();
+    out->push_back(' ');
+  };
+  if (!field->is_repeated()) {
+    append((r->*get)(message, field));
+    return;
+  }
+  for (T value : get_repeated_value<T>(field, r, message)) append(value);
 }
 
 bool EndsWith(const std::string& s, std::string_view suffix) {
@@ -333,42 +352,25 @@ void IndexWorker::UpdateTimestamps(uint64_t ts) {
   min_ts = std::min(min_ts, ts);
 }
 
-// Field rendering of the log kinds: derived fields are filled by the field rendering work.
-void IndexWorker::fill_special_fields_log(ApplicationLog* /*log*/) {}
-void IndexWorker::fill_special_fields_log(ConnectionLog* /*log*/) {}
-void IndexWorker::retrieve_event_context(EventLog* /*event*/) {}
-
 std::string IndexWorker::convert_number_to_text(const Message& message) {
   const auto* descriptor = message.GetDescriptor();
-  const auto* r = message.GetReflection();
   std::string out;
   for (int i = 0; i < descriptor->field_count(); ++i) {
     const FieldDescriptor* field = descriptor->field(i);
-    const auto type = field->cpp_type();
-    if (type != FieldDescriptor::CPPTYPE_INT32 && type != FieldDescriptor::CPPTYPE_UINT32 &&
-        type != FieldDescriptor::CPPTYPE_UINT64) {
-      continue;
-    }
     const std::string& name = field->name();
     if (EndsWith(name, "_timestamp") || EndsWith(name, "_ip") || EndsWith(name, "_ips")) continue;
-    const int n = field->is_repeated() ? r->FieldSize(message, field) : 1;
-    for (int k = 0; k < n; ++k) {
-      const bool rep = field->is_repeated();
-      switch (type) {
-        case FieldDescriptor::CPPTYPE_INT32:
-          out += fmt::format_int(rep ? r->GetRepeatedInt32(message, field, k)
-                                     : r->GetInt32(message, field)).c_str();
-          break;
-        case FieldDescriptor::CPPTYPE_UINT32:
-          out += fmt::format_int(rep ? r->GetRepeatedUInt32(message, field, k)
-                                     : r->GetUInt32(message, field)).c_str();
-          break;
-        default:
-          out += fmt::format_int(rep ? r->GetRepeatedUInt64(message, field, k)
-                                     : r->GetUInt64(message, field)).c_str();
-          break;
-      }
-      out.push_back(' ');
+    switch (field->cpp_type()) {
+      case FieldDescriptor::CPPTYPE_INT32:
+        AppendNumbers<int32_t>(message, field, &google::protobuf::Reflection::GetInt32, &out);
+        break;
+      case FieldDescriptor::CPPTYPE_UINT32:
+        AppendNumbers<uint32_t>(message, field, &google::protobuf::Reflection::GetUInt32, &out);
+        break;
+      case FieldDescriptor::CPPTYPE_UINT64:
+        AppendNumbers<uint64_t>(message, field, &google::protobuf::Reflection::GetUInt64, &out);
+        break;
+      default:
+        break;
     }
   }
   return out;

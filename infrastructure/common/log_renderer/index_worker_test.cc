@@ -132,19 +132,45 @@ class IndexWorkerTest : public ::testing::Test {
   static void SetUpTestSuite() {
     server_ = new BulkServer();
     setenv("KYV_TRAILSIFT_BULK_PORT", std::to_string(server_->port()).c_str(), 1);
-    setenv("KYV_TRAILSIFT_IP_GROUPS", "/nonexistent/ip_groups", 1);
+    WriteSideFiles();
     IndexWorker::LoadModule();
   }
   static void TearDownTestSuite() {
     delete server_;
     server_ = nullptr;
+    std::system(("rm -rf '" + side_dir_ + "'").c_str());
+  }
+
+  // The side files of the derived fields: one IP address group of tenant "t1", whose virtual
+  // service is "vs-1", one cipher, the real user agent patterns; no country database.
+  static void WriteSideFiles() {
+    std::string tmpl = ::testing::TempDir() + "index_worker_side_XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
+    side_dir_ = tmpl;
+    IpAddrGroup group;
+    group.set_uuid("g-1");
+    group.set_name("branch-office");
+    group.set_tenant_uuid("t1");
+    IpAddrRange* range = group.add_ranges();
+    range->mutable_begin()->set_addr("10.8.0.0");
+    range->mutable_end()->set_addr("10.8.0.255");
+    std::ofstream(side_dir_ + "/groups", std::ios::binary) << Record(group.SerializeAsString());
+    std::ofstream(side_dir_ + "/tenants") << "vs-1,t1\n";
+    std::ofstream(side_dir_ + "/ciphers")
+        << "AES128-SHA SSLv3 Kx=RSA Au=RSA Enc=AES(128) Mac=SHA1\n";
+    setenv("KYV_TRAILSIFT_IP_GROUPS", (side_dir_ + "/groups").c_str(), 1);
+    setenv("KYV_TRAILSIFT_TENANT_MAP", (side_dir_ + "/tenants").c_str(), 1);
+    setenv("KYV_TRAILSIFT_CIPHERS", (side_dir_ + "/ciphers").c_str(), 1);
+    setenv("KYV_TRAILSIFT_GEOIP_DB", (side_dir_ + "/GeoIP.dat").c_str(), 1);
+    setenv("KYV_TRAILSIFT_REGEXES", KYV_UAP_REGEXES, 1);
   }
 
   std::string WriteFile(const std::string& data) {
     // Test cases may run side by side in separate processes: one file per case and process.
     const std::string path = ::testing::TempDir() + "index_worker_" +
                              ::testing::UnitTest::GetInstance()->current_test_info()->name() +
-                             "_" + std::to_string(getpid()) + ".log";
+                             "_" + std::to_string(getpid()) + "_" +
+                             std::to_string(paths_.size()) + ".log";
     paths_.push_back(path);
     std::ofstream(path, std::ios::binary | std::ios::trunc) << data;
     return path;
@@ -155,10 +181,12 @@ class IndexWorkerTest : public ::testing::Test {
   }
 
   static BulkServer* server_;
+  static std::string side_dir_;
   std::vector<std::string> paths_;
 };
 
 BulkServer* IndexWorkerTest::server_ = nullptr;
+std::string IndexWorkerTest::side_dir_;
 
 TEST_F(IndexWorkerTest, BadRecordsEndBatchesAndACutRecordEndsTheRun) {
   std::string data = AppRecord(1) + AppRecord(2) + Record("") + AppRecord(3) +
@@ -210,6 +238,60 @@ TEST_F(IndexWorkerTest, EventsAreEnrichedAndARaisingRecordIsUndone) {
                            "\"event_pages\":[\"EVENT_PAGE_SE\",\"EVENT_PAGE_CNTLR\",\"EVENT_PAGE_ALL\"]",
                            "\"stime\":"}) {
     EXPECT_NE(bodies[0].find(text), std::string::npos) << text;
+  }
+}
+
+TEST_F(IndexWorkerTest, DerivedFieldsReachTheDocuments) {
+  LogMessage app_msg;
+  ApplicationLog* app = app_msg.add_applogs();
+  app->set_virtualservice("vs-1");
+  app->set_client_ip(0x0A080005);  // 10.8.0.5
+  app->set_user_agent("Mozilla/5.0 (X11; Linux x86_64; rv:121.0) Gecko/20100101 Firefox/121.0");
+  app->set_server_response_time_first_byte(100);
+  app->set_response_time_last_byte(250);
+  app->mutable_waf_log()->set_latency_request_body_phase(1501);
+  app->add_significant_log(FILTER_WAF_MATCH);
+  app->add_significant_log(FILTER_HTTP2_PROTOCOL_ERROR);
+  app->set_ssl_cipher("AES128-SHA");
+  app->set_cipher_bytes(std::string("\x00\x2f\xab\xcd\x01", 5));
+  app->set_grpc_status(5);
+  LogMessage other = app_msg;
+  other.mutable_applogs(0)->set_client_ip(0x0A090005);  // in no group, no country database
+  const std::string app_path = WriteFile(Record(app_msg.SerializeAsString()) +
+                                         Record(other.SerializeAsString()));
+
+  LogMessage event_msg;
+  EventLog* event = event_msg.add_eventlogs();
+  event->set_event_id(POOL_DOWN);
+  event->set_obj_uuid("pool-42");
+  event->mutable_event_details()->mutable_pool_state_details()->set_pool("p1");
+  const std::string event_path = WriteFile(Record(event_msg.SerializeAsString()));
+
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(IndexWorker(app_path, 0, "idx", "app_log", 100).run().total, 2u);
+  EXPECT_EQ(IndexWorker(event_path, 0, "idx", "event_log", 100).run().total, 1u);
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_NE(err.find("Error opening GeoIP DB" + side_dir_ + "/GeoIP.dat\n"), std::string::npos)
+      << err;
+
+  const std::vector<std::string> bodies = server_->TakeBodies();
+  ASSERT_EQ(bodies.size(), 2u);
+  for (const char* text :
+       {"\"client_location\":\"branch-office\"", "\"client_location\":\"Unknown\"",
+        "\"client_device\":\"Other\",\"client_browser\":\"Firefox\",\"client_os\":\"Linux\"",
+        "\"app_response_time\":100,\"response_time_last_byte\":250,\"data_transfer_time\":148,"
+        "\"total_time\":250",
+        "\"significance\":\"Firewall rule match, 114\"",
+        "\"ssl_cipher\":\"AES128-SHA kx:RSA auth:RSA enc:AES128 mac:SHA1 PFS:False\"",
+        "\"client_cipher_list\":{\"identified_ciphers\":[\"TLS_RSA_WITH_AES_128_CBC_SHA\"],"
+        "\"unidentified_ciphers\":[\"abcd\"]}",
+        "\"grpc_status_reason_phrase\":\"GRPC_STATUS_CODE_NOT_FOUND\""}) {
+    EXPECT_NE(bodies[0].find(text), std::string::npos) << text;
+  }
+  EXPECT_EQ(bodies[0].find("cipher_bytes"), std::string::npos);
+  for (const char* text : {"\"event_description\":\"Pool p1 is down\"",
+                           "\"context\":\"EVENT_CONTEXT_APP\""}) {
+    EXPECT_NE(bodies[1].find(text), std::string::npos) << text;
   }
 }
 

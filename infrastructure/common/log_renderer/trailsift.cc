@@ -6,6 +6,7 @@
 
 #include "controller/metrics_manager/metrics_common.h"
 #include "infrastructure/common/log_renderer/doc_id.h"
+#include "infrastructure/common/log_renderer/ip_group_file.h"
 #include "platform/log_renderer/elastic_search_writer.h"
 
 namespace kyv::infra::log {
@@ -34,6 +35,7 @@ LogKind KindOf(const std::string& doc_type) {
 
 SharedState::SharedState(ModuleSettings s)
     : settings(std::move(s)),
+      ua_parser_(settings.regexes_file),
       es_client_(settings.bulk_host, settings.bulk_port, kAnswerBufferSize),
       gi_(settings.geoip_db),
       vs_tenant_map_(settings.vs_tenant_map),
@@ -42,8 +44,8 @@ SharedState::SharedState(ModuleSettings s)
 void IndexWorker::LoadModule() {
   if (g_shared != nullptr) return;
   // Flags are registered by metrics_common when the module's code is loaded; the event templates
-  // are constants of event_desc_func. The user agent parser is built from
-  // settings.regexes_file by the field rendering work.
+  // are constants of event_desc_func. SharedState builds the user agent parser first, then the
+  // empty tables and the HTTP client.
   (void)FLAGS_logging_freq;
   // Kept for the life of the process: workers and the HTTP handle may be used until exit.
   g_shared = new SharedState(ModuleSettings::FromEnvironment());
@@ -88,9 +90,8 @@ IndexWorker::IndexWorker(std::string file_name, uint32_t file_pos, std::string i
 }
 
 void IndexWorker::create_ipg() {
-  // Reading the IP address group file (settings.ip_groups_file) into the table belongs to the
-  // group table work; until then the table stays empty.
-  shared().ipg.clear_ipg();
+  SharedState& state = shared();
+  ReadIpAddrGroupFile(state.settings.ip_groups_file, &state.ipg);
 }
 
 }  // namespace kyv::infra::log

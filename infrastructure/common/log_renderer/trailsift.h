@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <unordered_set>
+#include <vector>
 
 #include "controller/metrics_manager/ip_table.h"
 #include "infrastructure/common/log_renderer/cipher_table.h"
@@ -20,6 +21,7 @@
 #include "infrastructure/common/log_renderer/record_reader.h"
 #include "infrastructure/common/log_renderer/vs_tenant_map.h"
 #include "platform/log_renderer/renderer.h"
+#include "platform/uap/user_agent_parser.h"
 #include "proto/log.pb.h"
 
 namespace kyv::infra::log {
@@ -49,6 +51,9 @@ struct SharedState {
   explicit SharedState(ModuleSettings s);
 
   ModuleSettings settings;
+  // Built from settings.regexes_file; a file that cannot be read gives a parser that answers
+  // "Other" for every user agent.
+  uap_cpp::UserAgentParser ua_parser_;
   EsClient es_client_;
   CountryDb gi_;
   VsTenantMap vs_tenant_map_;
@@ -59,6 +64,8 @@ struct SharedState {
   ip_table_group ipg;
   std::string doc_buffer;  // one rendered document at a time
   std::string scratch;     // one record's bytes at a time
+  std::string ip_text;     // one client address at a time
+  std::vector<std::string> tenants;  // the tenants of one client location lookup
   RenderFault render_fault;
 };
 
@@ -78,7 +85,8 @@ class IndexWorker {
   // Indexes from file_pos_ on, batch by batch, and returns a copy of the accumulated result.
   IndexRet run();
 
-  // Rebuilds the process-wide IP address group table from its file.
+  // Replaces the process-wide IP address group table with the groups of its file
+  // (ReadIpAddrGroupFile); a file that cannot be opened leaves the table empty.
   static void create_ipg();
 
   // Module load: creates the shared state (side file paths, lookups, HTTP client) and initialises
@@ -88,13 +96,19 @@ class IndexWorker {
   // The shared state; LoadModule must have run.
   static SharedState& shared();
 
-  // Fills the derived fields of a log in place (client location, device, response-time splits,
-  // significance, cipher texts, ...). Not built yet: the logs are left unchanged.
+  // Fills the derived fields of a log in place, in this order. Application logs: client
+  // location, user agent families, response-time splits, significance, cipher text, client
+  // cipher list, gRPC reason. Connection logs: client location (the DNS request's location
+  // first), traffic totals, significance, cipher text, DNS answer addresses.
   void fill_special_fields_log(ApplicationLog* log);
   void fill_special_fields_log(ConnectionLog* log);
 
-  // Sets the context of an event. Not built yet: the event is left unchanged.
+  // Sets the context of an event (configuration, application or system; EventContextOf).
   void retrieve_event_context(EventLog* event);
+
+  // The texts of the OldKyvDefinedFilters bits set in `value`, joined with ", "
+  // (BitmapString); the shared text map is filled from get_bitmap_texts(enum_name) when empty.
+  static std::string get_bitmap_string(uint64_t value, const std::string& enum_name);
 
   // The values of the message's top-level int32, uint32 and uint64 fields (signed and fixed
   // variants too), each followed by a blank, in declaration order; fields whose names end in
@@ -132,6 +146,15 @@ class IndexWorker {
   bool PostBatch(const char* data, size_t size);
 
   void UpdateTimestamps(uint64_t ts);
+
+  // Fields both log kinds derive alike.
+  template <typename L>
+  void FillCommonFields(L* log);
+
+  // The client location of `ip` when no DNS location is known: the first IP address group of
+  // the tenants "admin" and the virtual service's tenant that holds the address, else its
+  // country; "Unknown" when both are empty.
+  std::string ClientLocationOf(uint32_t ip, bool has_vs, const std::string& vs);
 
   std::shared_ptr<std::ifstream> index_file_;
   size_t total_read_ = 0;
