@@ -6,17 +6,14 @@
 #include <gflags/gflags.h>
 #include <glog/logging.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <iostream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "controller/vinfra/corvel/corvel_cli_service_impl.h"
 #include "controller/vinfra/corvel/corvel_controller_intf.h"
-#include "controller/vinfra/corvel/corvel_globals.h"
 #include "controller/vinfra/corvel/corvel_service_impl.h"
 #include "infrastructure/svc_common/controller_service_interface.h"
 #include "platform/common/cli_help.h"
@@ -25,7 +22,6 @@
 #include "platform/datastore/transaction.h"
 #include "platform/svc/task_queue.h"
 #include "platform/svc/tcp/tcp_rpc_req_processor.h"
-#include "platform/svc/tcp/tcp_rpc_resp_processor.h"
 #include "platform/svc/tcp/tcp_server.h"
 #include "proto/config.pb.h"
 #include "tools/hearthd/config_service.h"
