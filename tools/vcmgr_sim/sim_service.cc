@@ -158,33 +158,32 @@ void SimService::GetDCDetails(RpcController*, const VIGetDCDetailsReq* req, VIGe
   if (status == CORVEL_SUCCESS) CloudView(inv_, req->cloud_uuid()).Datacenter(rsp->mutable_dc_info());
 }
 
+template <typename Req, typename Rsp>
+bool SimService::AdmitListing(const Req& req, Rsp* rsp) {
+  std::string text;
+  const CORVEL_STATUS status = AdmitCloud(req.admin(), req.datacenter(), req.cloud_uuid(), &text);
+  SetStatus(rsp, status, text);
+  return status == CORVEL_SUCCESS;
+}
+
 void SimService::GetHosts(RpcController*, const VIGetHostReq* req, VIGetHostRsp* rsp, Closure* done) {
   Completion completion(done);
-  std::string text;
-  const CORVEL_STATUS status = AdmitCloud(req->admin(), req->datacenter(), req->cloud_uuid(), &text);
-  SetStatus(rsp, status, text);
-  if (status != CORVEL_SUCCESS || faults_.Fire(VCENTER_NO_OBJECTS)) return;
+  if (!AdmitListing(*req, rsp) || faults_.Fire(VCENTER_NO_OBJECTS)) return;
   CloudView view(inv_, req->cloud_uuid());
   for (const auto& h : inv_.data().hosts()) view.Host(h, rsp->add_host_list());
 }
 
 void SimService::GetClusters(RpcController*, const VIGetClusterReq* req, VIGetClusterRsp* rsp, Closure* done) {
   Completion completion(done);
-  std::string text;
-  const CORVEL_STATUS status = AdmitCloud(req->admin(), req->datacenter(), req->cloud_uuid(), &text);
-  SetStatus(rsp, status, text);
-  if (status != CORVEL_SUCCESS || faults_.Fire(VCENTER_NO_OBJECTS)) return;
+  if (!AdmitListing(*req, rsp) || faults_.Fire(VCENTER_NO_OBJECTS)) return;
   CloudView view(inv_, req->cloud_uuid());
   for (const auto& c : inv_.data().clusters()) view.Cluster(c, rsp->add_cluster_list());
 }
 
 void SimService::GetVMs(RpcController*, const VIGetVMReq* req, VIGetVMRsp* rsp, Closure* done) {
   Completion completion(done);
-  std::string text;
-  const CORVEL_STATUS status = AdmitCloud(req->admin(), req->datacenter(), req->cloud_uuid(), &text);
-  SetStatus(rsp, status, text);
   rsp->set_datacenter(req->datacenter());
-  if (status != CORVEL_SUCCESS || faults_.Fire(VCENTER_NO_OBJECTS)) return;
+  if (!AdmitListing(*req, rsp) || faults_.Fire(VCENTER_NO_OBJECTS)) return;
   CloudView view(inv_, req->cloud_uuid());
   for (const auto& vm : inv_.data().vms()) view.Vm(vm, rsp->add_vm_list());
 }
@@ -210,18 +209,12 @@ void SimService::ListPortGroups(const std::string& cloud,
 
 void SimService::GetDCNetworks(RpcController*, const VIGetPGReq* req, VIGetPGRsp* rsp, Closure* done) {
   Completion completion(done);
-  std::string text;
-  const CORVEL_STATUS status = AdmitCloud(req->admin(), req->datacenter(), req->cloud_uuid(), &text);
-  SetStatus(rsp, status, text);
-  if (status == CORVEL_SUCCESS) ListPortGroups(req->cloud_uuid(), rsp->mutable_pg_list());
+  if (AdmitListing(*req, rsp)) ListPortGroups(req->cloud_uuid(), rsp->mutable_pg_list());
 }
 
 void SimService::GetPortGroups(RpcController*, const VIGetPGReq* req, VIGetPGRsp* rsp, Closure* done) {
   Completion completion(done);
-  std::string text;
-  const CORVEL_STATUS status = AdmitCloud(req->admin(), req->datacenter(), req->cloud_uuid(), &text);
-  SetStatus(rsp, status, text);
-  if (status == CORVEL_SUCCESS) ListPortGroups(req->cloud_uuid(), rsp->mutable_pg_list());
+  if (AdmitListing(*req, rsp)) ListPortGroups(req->cloud_uuid(), rsp->mutable_pg_list());
 }
 
 void SimService::CreateSeOva(RpcController*, const VIGetDCDetailsReq* req, VIGetDCDetailsRsp* rsp,

@@ -91,6 +91,10 @@ class SimService : public vCenterMgrService {
   // Admit, for requests whose answers carry uuids: the request must name its cloud.
   CORVEL_STATUS AdmitCloud(const VIAdminCredentials& admin, const std::string& datacenter,
                            const std::string& cloud_uuid, std::string* text) const;
+  // AdmitCloud of a discovery listing request; sets the answer's status and text. True when
+  // the objects are to be listed.
+  template <typename Req, typename Rsp>
+  bool AdmitListing(const Req& req, Rsp* rsp);
   // The login checks shared by validation and login: INVALID_LOGIN, the account, then
   // VERSION_NULL_ERR.
   CORVEL_STATUS CheckLogin(const std::string& url, const std::string& user, const std::string& password,

@@ -111,6 +111,31 @@ std::string CorvelRetrieveDiscoveredDcUuid(Transaction* txn, const std::string& 
                                            const std::string& datacenter);
 void CorvelFreeObjObjRuntime(google::protobuf::Message* obj, google::protobuf::Message* obj_runtime);
 
+// Calls `fn` with every committed record of type T (whichever half of each object is a T), in
+// key order, outside any transaction, until `fn` returns false. Objects that cannot be read are
+// skipped. Returns the result of listing the table (SYSERR_DB_NOT_INITIALIZED without a
+// datastore).
+template <typename T, typename Fn>
+Syserr CorvelForEachStored(Fn fn) {
+  Datastore* db = Datastore::g_db_;
+  if (db == nullptr) return SYSERR_DB_NOT_INITIALIZED;
+  const std::string table = CorvelTable<T>();
+  std::vector<std::pair<std::string, std::string>> keys;
+  Syserr err = db->GetAll(table, &keys, 0);
+  if (err != SYSERR_SUCCESS) return err;
+  for (const auto& key : keys) {
+    google::protobuf::Message* obj = nullptr;
+    google::protobuf::Message* obj_runtime = nullptr;
+    if (db->GetInternal(table, key.second, &obj, &obj_runtime) != SYSERR_SUCCESS) continue;
+    const T* rec = dynamic_cast<const T*>(obj);
+    if (rec == nullptr) rec = dynamic_cast<const T*>(obj_runtime);
+    const bool go_on = rec == nullptr || fn(*rec);
+    CorvelFreeObjObjRuntime(obj, obj_runtime);
+    if (!go_on) break;
+  }
+  return SYSERR_SUCCESS;
+}
+
 // The SE VM identifier of a VM record, or "" (`ver` is unused; the VM's se_ver decides).
 std::string CorvelRetrieveSeVmUuid(int ver, const CorvelVMRuntime* vm_obj);
 // A fresh discovery timestamp: waits two seconds (through the process clock) and returns the

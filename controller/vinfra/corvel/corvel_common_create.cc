@@ -198,24 +198,10 @@ Syserr CorvelCreateHostinDbView(Transaction* txn, std::string host_uuid, std::st
     VLOG(2) << " Host : " << rec->name() << " Transitioned from "
             << " poweredOn to poweredOff. Generating event ESX_HOST_POWERED_DOWN ";
     EventApiInfo info;
-    std::vector<std::pair<std::string, std::string>> keys;
-    const std::string sevm_table = CorvelTable<CorvelSEVMRuntime>();
-    if (Datastore::g_db_ != nullptr &&
-        Datastore::g_db_->GetAll(sevm_table, &keys, 0) == SYSERR_SUCCESS) {
-      for (const auto& key : keys) {
-        google::protobuf::Message* obj = nullptr;
-        google::protobuf::Message* obj_runtime = nullptr;
-        if (Datastore::g_db_->GetInternal(sevm_table, key.second, &obj, &obj_runtime) !=
-            SYSERR_SUCCESS) {
-          continue;
-        }
-        auto* sevm = dynamic_cast<CorvelSEVMRuntime*>(obj_runtime);
-        if (sevm != nullptr && sevm->host_uuid() == rec->uuid()) {
-          info.add_related_uuids(convertuuid("se", sevm->uuid()));
-        }
-        CorvelFreeObjObjRuntime(obj, obj_runtime);
-      }
-    }
+    CorvelForEachStored<CorvelSEVMRuntime>([&](const CorvelSEVMRuntime& sevm) {
+      if (sevm.host_uuid() == rec->uuid()) info.add_related_uuids(convertuuid("se", sevm.uuid()));
+      return true;
+    });
     CorvelGenEsxHostPoweredDown(rec->uuid(), ESX_HOST_POWERED_DOWN, &info, vcenter_url, rec->name());
   }
   err = WriteMerged(txn, rec, " Error in Updating Host : " + hostinfo.name() + " in DbView ");

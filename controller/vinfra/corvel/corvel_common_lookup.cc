@@ -151,44 +151,27 @@ bool CorvelInventoryRetrieveVMDiscStatus(Transaction*, const std::string& cloud_
 }
 
 std::string CorvelRetrieveCloudUuid(Transaction*, const std::string& cloud_name) {
-  if (Datastore::g_db_ == nullptr) return "";
-  std::vector<std::pair<std::string, std::string>> keys;
-  if (Datastore::g_db_->GetAll(CorvelTable<Cloud>(), &keys, 0) != SYSERR_SUCCESS) {
+  std::string found;
+  if (CorvelForEachStored<Cloud>([&](const Cloud& cloud) {
+        if (cloud.name() == cloud_name) found = cloud.uuid();
+        return found.empty();
+      }) != SYSERR_SUCCESS) {
     VLOG(2) << "Could not retrieve Cloud table from Datastore ";
-    return "";
   }
-  for (const auto& key : keys) {
-    Syserr err;
-    std::unique_ptr<Cloud> cloud = ReadConfig<Cloud>(key.second, &err);
-    if (cloud && cloud->name() == cloud_name) return cloud->uuid();
-  }
-  return "";
+  return found;
 }
 
 std::string CorvelRetrieveDiscoveredDcUuid(Transaction*, const std::string& cloud_uuid,
                                            const std::string& datacenter) {
   if (datacenter == "DELETE") return "DELETE";
-  if (Datastore::g_db_ == nullptr) return "";
-  std::vector<std::pair<std::string, std::string>> keys;
-  const std::string table = CorvelTable<CorvelDCRuntime>();
-  if (Datastore::g_db_->GetAll(table, &keys, 0) != SYSERR_SUCCESS) {
+  std::string found;
+  if (CorvelForEachStored<CorvelDCRuntime>([&](const CorvelDCRuntime& dc) {
+        if (dc.cloud_uuid() == cloud_uuid && dc.name() == datacenter) found = dc.uuid();
+        return found.empty();
+      }) != SYSERR_SUCCESS) {
     VLOG(2) << "Could not retrieve DC table from DbView ";
-    return "";
   }
-  for (const auto& key : keys) {
-    google::protobuf::Message* obj = nullptr;
-    google::protobuf::Message* obj_runtime = nullptr;
-    if (Datastore::g_db_->GetInternal(table, key.second, &obj, &obj_runtime) != SYSERR_SUCCESS) {
-      continue;
-    }
-    std::string found;
-    if (auto* dc = dynamic_cast<CorvelDCRuntime*>(obj_runtime)) {
-      if (dc->cloud_uuid() == cloud_uuid && dc->name() == datacenter) found = dc->uuid();
-    }
-    CorvelFreeObjObjRuntime(obj, obj_runtime);
-    if (!found.empty()) return found;
-  }
-  return "";
+  return found;
 }
 
 void CorvelFreeObjObjRuntime(google::protobuf::Message* obj, google::protobuf::Message* obj_runtime) {

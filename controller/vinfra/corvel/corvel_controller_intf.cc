@@ -3,8 +3,6 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <glog/logging.h>
 
-#include <cstdlib>
-#include <exception>
 
 #include "controller/vinfra/corvel/corvel_cli_service_impl.h"
 #include "controller/vinfra/corvel/corvel_globals.h"
@@ -98,14 +96,7 @@ Syserr CorvelWorker::Initialize() {
   LOG(INFO) << "New Corvel Worked initialized ";
   p_event_api_ = new EventApi(svc_id_);
 
-  try {
-    p_message_handlers_->RetrieveControllerUUID();
-  } catch (const std::exception& e) {
-    TRACE(p_message_handlers_->logger(), TRACE_LEVEL_DEBUG) << "Not able to retrieve Controller UUID. Exiting";
-    LOG(ERROR) << "Not able to retrieve Controller UUID. Exiting (" << e.what() << ")";
-    google::FlushLogFiles(google::GLOG_INFO);
-    std::exit(0);
-  }
+  p_message_handlers_->RetrieveControllerUUIDOrExit();
   return SYSERR_SUCCESS;
 }
 

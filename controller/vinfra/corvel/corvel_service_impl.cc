@@ -2,6 +2,7 @@
 
 #include <glog/logging.h>
 
+#include <cstdlib>
 #include <stdexcept>
 
 #include "controller/vinfra/corvel/corvel_config_watchers.h"
@@ -152,6 +153,10 @@ void CorvelServiceImpl::RetrieveControllerUUID() {
 void CorvelServiceImpl::HandleTcpUp() {
   ++tcp_up_count_;
   TRACE(p_logger_, TRACE_LEVEL_DEBUG) << "TCP UP count : " << tcp_up_count_;
+  RetrieveControllerUUIDOrExit();
+}
+
+void CorvelServiceImpl::RetrieveControllerUUIDOrExit() {
   try {
     RetrieveControllerUUID();
   } catch (const std::exception& e) {

@@ -44,6 +44,9 @@ class CorvelServiceImpl : public CorvelService {
   // Reads the controller cluster's identity from the datastore. Throws when the datastore cannot
   // be read; the caller ends the process.
   void RetrieveControllerUUID();
+  // RetrieveControllerUUID; when the identity cannot be read, logs it (also at error level) and
+  // ends the process with status 0.
+  void RetrieveControllerUUIDOrExit();
 
   // Called by the worker each time the link to the vCenter manager comes up.
   void HandleTcpUp();
